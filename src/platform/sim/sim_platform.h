@@ -50,6 +50,8 @@ void ClearLog();
 // Breaches of the API contract seen so far, each described in one line: a handle closed twice or
 // never opened, a Remote API call without a confirmed start, CeRapiUninit without a start or after
 // FreeLibrary, an entry point called after its library was released, a heap block freed twice.
+// Also: a heap or output block released that was never handed out, FreeLibrary of a module not
+// loaded, a file handle used that is not open, and a wait that would never end.
 const std::vector<std::string>& Violations();
 
 // ---------------------------------------------------------------------------------------------
@@ -66,10 +68,13 @@ enum class Fault {
 // CreateFileA/CeCreateFile INVALID_HANDLE_VALUE; ReadFile/CeReadFile/CeWriteFile/CeDeleteFile
 // FALSE; GetFileSize/CeGetFileSize INVALID_FILE_SIZE; CeRapiInitEx/CeRapiInvoke E_FAIL (for
 // CeRapiInitEx: no event handed out); GetModuleFileNameA 0 with nothing written; LCMapStringA 0;
-// GetCPInfo FALSE. Calls whose result the logic ignores (closes, FreeLibrary, LocalFree, HeapFree,
-// CeRapiUninit) are logged and counted but behave normally.
+// GetCPInfo FALSE; GetProcessHeap null; RestrictDllSearchPath FALSE. Calls whose result the logic
+// ignores (closes, FreeLibrary, LocalFree, HeapFree, CeRapiUninit) and GetACP are logged and
+// counted but behave normally. Fault::kShort on a call that has no short form acts as kFail.
+// Several faults may be armed at once; each fires once.
 void FailCall(std::size_t index, Fault fault = Fault::kFail);
-// Makes the `occurrence`-th call (from 1) to `name` from now on fail.
+// Makes the `occurrence`-th call (from 1) to `name` from now on fail; an occurrence below 1
+// throws std::invalid_argument.
 void FailNth(const std::string& name, int occurrence = 1, Fault fault = Fault::kFail);
 // The index the next logged call will get.
 std::size_t NextCallIndex();
@@ -113,7 +118,9 @@ int OpenLocalFileCount();
 // ---------------------------------------------------------------------------------------------
 // Process heap (HeapAlloc, HeapReAlloc, HeapFree on GetProcessHeap()).
 
-// The `n`-th allocation (HeapAlloc or HeapReAlloc, from 1) from now on returns null.
+// The `n`-th allocation (HeapAlloc or HeapReAlloc, from 1) from now on returns null; n of 0
+// throws std::invalid_argument. HeapReAlloc always moves the block; fresh bytes are 0xCD unless
+// HEAP_ZERO_MEMORY is asked for, released ones 0xDD.
 void FailAllocation(std::size_t n);
 // Successful HeapAlloc and HeapReAlloc calls since the last Reset.
 std::size_t AllocationCount();
@@ -125,6 +132,8 @@ std::size_t LiveBlockCount();
 // and 0xE0-0xFC; ASCII letters and the double-byte full-width Latin, Greek and Cyrillic letters
 // have case pairs). GetACP, GetCPInfo and LCMapStringA follow the chosen one.
 
+// Any other number throws std::invalid_argument. LCMapStringA with a destination length of 0
+// returns the length the mapping needs, as on Windows.
 void SetCodePage(platform::UINT codePage);
 // While set, LCMapStringA fails (returns 0) for any text that holds a double-byte character.
 void FailDoubleByteMapping(bool fail);
@@ -136,7 +145,8 @@ enum class Start {
   kAtOnce,        // the event is signalled at once; result code S_OK
   kLate,          // the event is signalled 2500 ms after the start: a 2000 ms wait times out
   kNever,         // the event is never signalled
-  kFailedResult,  // the event is signalled at once, but the result code is E_FAIL
+  kFailedResult,  // the event is signalled at once, but the result code is E_FAIL: device
+                  // calls then fail (no breach is recorded, the start was confirmed)
   kNoEvent,       // no event handle is handed out (left null); returns E_FAIL
 };
 
@@ -149,7 +159,7 @@ void SetStart(Start start);
 // CeReadFile hands out at most this many bytes per call; 0: as many as asked for.
 void SetReadChunkLimit(platform::DWORD bytes);
 // While set, a successful CeRapiInvoke hands out an output block that the caller must release
-// with LocalFree.
+// with LocalFree. The block holds a copy of the report, and the output size its length.
 void SetInvokeOutputBlock(bool handOut);
 
 // The bytes a valid probe writes as "koltout.txt".
@@ -159,7 +169,8 @@ void SetReport(const std::string& report);
 Bytes ProbeImage(std::size_t size);
 bool IsValidProbe(const Bytes& content);
 
-// Device files, by their wide path exactly as the Remote API is handed it.
+// Device files, by their wide path exactly as the Remote API is handed it. A file held open
+// cannot be deleted with CeDeleteFile, as on Windows CE.
 void SetDeviceFile(const std::u16string& path, Bytes content);
 void RemoveDeviceFile(const std::u16string& path);
 std::optional<Bytes> GetDeviceFile(const std::u16string& path);
