@@ -1,3 +1,6 @@
+#include <cstddef>
+#include <utility>
+
 #include "device/device_connection.h"
 
 namespace {
@@ -10,28 +13,33 @@ constexpr char kClosingMarker[] = "</Serial_Num>";
 }  // namespace
 
 int DeviceConnection::ParseReport(AnsiText text, AnsiText& model, AnsiText& serial) {
+  // Each output is handed over only once it is complete: a parse cut short by a failing text
+  // operation leaves it empty rather than holding report text that was never cut down to a name.
+  model.Empty();
+  serial.Empty();
   try {
     // The model name: everything before the separator once every opening marker is gone.
-    model = text;
-    model.RemoveAll(kOpeningMarker);
-    const std::size_t separator = model.Find(kSeparator);
+    AnsiText name(text);
+    name.RemoveAll(kOpeningMarker);
+    const std::size_t separator = name.Find(kSeparator);
     if (separator == AnsiText::kNotFound) {
-      model.Empty();
+      name.Empty();
     } else {
-      model.Truncate(separator);
+      name.Truncate(separator);
     }
+    model = std::move(name);
 
     // The serial number: what is left before the closing marker once the model part is removed.
-    serial = text;
-    serial.RemoveAll(AnsiText(kOpeningMarker) + model + kSeparator);
-    const std::size_t closing = serial.Find(kClosingMarker);
+    text.RemoveAll(AnsiText(kOpeningMarker) + model + kSeparator);
+    const std::size_t closing = text.Find(kClosingMarker);
     if (closing == AnsiText::kNotFound || closing == 0) {
-      serial.Empty();
+      text.Empty();
     } else {
-      serial.Truncate(closing);
+      text.Truncate(closing);
     }
+    serial = std::move(text);
   } catch (...) {
-    // Whatever the model holds at this point decides.
+    // The outputs handed over so far stand; the others stay empty.
   }
   return model.IsEmpty() ? 0 : 1;
 }
