@@ -141,7 +141,8 @@ platform::BOOL ReadNow(platform::HANDLE file, void* buffer, DWORD bytesToRead, D
   LocalHandle* handle = FindLocalHandle(file, "ReadFile");
   if (handle == nullptr || (buffer == nullptr && bytesToRead != 0)) return platform::FALSE;
   std::size_t count = std::min<std::size_t>(bytesToRead, handle->content.size() - handle->position);
-  if (shortRead) count /= 2;
+  // A short read still hands out a byte while any are left: 0 would read as the end of the file.
+  if (shortRead) count = count > 1 ? count / 2 : count;
   if (count != 0) std::memcpy(buffer, handle->content.data() + handle->position, count);
   handle->position += count;
   if (bytesRead != nullptr) *bytesRead = static_cast<DWORD>(count);

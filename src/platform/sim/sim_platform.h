@@ -59,7 +59,8 @@ const std::vector<std::string>& Violations();
 
 enum class Fault {
   kFail,   // the call's failure result (see FailCall)
-  kShort,  // ReadFile, CeReadFile, CeWriteFile: success, but half the bytes (rounded down)
+  kShort,  // ReadFile, CeReadFile, CeWriteFile: success, but half the bytes (rounded down);
+           // a read of a single remaining byte still delivers it
 };
 
 // Makes the call with this index fail, counting every logged call from 0 since the last Reset or

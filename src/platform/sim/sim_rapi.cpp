@@ -192,7 +192,8 @@ BOOL ReadNow(HANDLE file, void* buffer, DWORD bytesToRead, DWORD* bytesRead, boo
   std::size_t count = std::min<std::size_t>(bytesToRead, left);
   const DWORD limit = Machine().readChunkLimit;
   if (limit != 0) count = std::min<std::size_t>(count, limit);
-  if (shortRead) count /= 2;
+  // A short read still hands out a byte while any are left: 0 would read as the end of the file.
+  if (shortRead) count = count > 1 ? count / 2 : count;
   if (count != 0) std::memcpy(buffer, content.data() + handle->position, count);
   handle->position += count;
   if (bytesRead != nullptr) *bytesRead = static_cast<DWORD>(count);
