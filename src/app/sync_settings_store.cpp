@@ -8,7 +8,7 @@
 
 namespace {
 
-// Opens the service's key; never creates it. The guard holds nothing when that fails.
+// Opens the service's key without ever creating it; null when that fails.
 platform::HKEY OpenSyncKey(platform::DWORD access) {
   platform::HKEY key = nullptr;
   if (platform::RegOpenKeyExA(platform::HKEY_CURRENT_USER, SyncSettingsStore::kKeyPath, 0, access,
