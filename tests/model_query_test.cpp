@@ -21,6 +21,9 @@ class ModelQueryTest : public DeviceTest {
   void SetUp() override {
     DeviceTest::SetUp();
     sim::SetReport(kReport);
+    // Text storage is bound by the start-up above, so the model gets its text only now.
+    model_ = "before";
+    sim::ClearLog();
   }
   void TearDown() override {
     device_.Close();
@@ -31,7 +34,7 @@ class ModelQueryTest : public DeviceTest {
   static std::size_t Count(const std::string& name) { return sim::CallsTo(name).size(); }
 
   DeviceConnection device_;
-  AnsiText model_ = "before";
+  AnsiText model_;
 };
 
 TEST_F(ModelQueryTest, ProbeRunsAndItsReportIsCollected) {

@@ -1,4 +1,5 @@
 #include <cstddef>
+#include <utility>
 
 #include "device/device_connection.h"
 #include "device/device_file.h"
@@ -57,7 +58,7 @@ int DeviceConnection::QueryModel(AnsiText& model, int force, int attempt) {
         ReadReport(*this, report.Get(), text);
         if (!text.IsEmpty()) {
           AnsiText serial;
-          result = ParseReport(text, model, serial);
+          result = ParseReport(std::move(text), model, serial);
         }
       }
     }
