@@ -23,6 +23,9 @@ readonly ready_mark=.vuro-prefix-ready
 export WINEPREFIX
 WINEPREFIX=$(realpath -m "$prefix")
 export WINEDEBUG=-all
+# A crashing program ends at once with its exception code as exit status, instead of under Wine's
+# debugger, which is slow, floods the output and can report a crashed program as a success.
+export WINEDLLOVERRIDES="${WINEDLLOVERRIDES:+$WINEDLLOVERRIDES;}winedbg.exe=d"
 
 # Boots a fresh prefix. Mono and Gecko are left out: nothing here needs them, and without a
 # display their installers would only cost time.
