@@ -2,11 +2,13 @@
 # End-to-end scenarios of vurodetect.exe under Wine: the real program, Wine's real registry and
 # DLL loader, and the device emulator's rapi.dll beside the program over a device folder.
 #
-#   e2e.sh --bin DIR --regtool EXE --work DIR [--list] [SCENARIO...] -- WINE_RUN...
+#   e2e.sh --bin DIR --regtool EXE --work DIR [--prefix PREFIX] [--list] [SCENARIO...] \
+#          -- WINE_RUN...
 #
 # DIR holds vurodetect.exe, rapi.dll (the emulator), KOLTInfo.dll (the stand-in probe) and
 # planted/rapi.dll. WINE_RUN is the command that runs a Windows program under Wine in the build
-# tree's prefix (cmake/wine-run.sh PREFIX). Without SCENARIO names every scenario runs. Each
+# tree's prefix (cmake/wine-run.sh PREFIX); --prefix names that prefix, so that a lingering Wine
+# server can be started in it, which saves time. Without SCENARIO names every scenario runs. Each
 # scenario gets a fresh device folder and a freshly reset registry key; the closing line reads
 # "N passed, N failed".
 set -uo pipefail
@@ -14,6 +16,7 @@ set -uo pipefail
 bin_dir=
 regtool=
 work_root=
+prefix=
 list_only=0
 scenarios=()
 while [[ $# -gt 0 ]]; do
@@ -21,6 +24,7 @@ while [[ $# -gt 0 ]]; do
     --bin) bin_dir=$2; shift 2 ;;
     --regtool) regtool=$2; shift 2 ;;
     --work) work_root=$2; shift 2 ;;
+    --prefix) prefix=$2; shift 2 ;;
     --list) list_only=1; shift ;;
     --) shift; break ;;
     *) scenarios+=("$1"); shift ;;
@@ -48,13 +52,15 @@ if [[ $list_only == 1 ]]; then
   exit 0
 fi
 if [[ -z $bin_dir || -z $regtool || -z $work_root || ${#wine_run[@]} -eq 0 ]]; then
-  echo "usage: $0 --bin DIR --regtool EXE --work DIR [--list] [SCENARIO...] -- WINE_RUN..." >&2
+  echo "usage: $0 --bin DIR --regtool EXE --work DIR [--prefix PREFIX] [--list] [SCENARIO...]" \
+    "-- WINE_RUN..." >&2
   exit 2
 fi
 [[ ${#scenarios[@]} -eq 0 ]] && scenarios=("${all_scenarios[@]}")
 # Paths go to Wine as Z: paths, which need them absolute.
 work_root=$(realpath -m "$work_root")
 bin_dir=$(realpath -m "$bin_dir")
+[[ -n $prefix ]] && prefix=$(realpath -m "$prefix")
 
 readonly exe=$bin_dir/vurodetect.exe
 readonly local_probe=$bin_dir/KOLTInfo.dll
@@ -71,6 +77,13 @@ hex() { printf '%s' "$1" | od -An -v -tx1 | tr -d ' \n'; }
 zero_hex() { printf "%$(($1 * 2))s" '' | tr ' ' 0; }
 # The Windows path of a host path, through Wine's Z: drive.
 winpath() { printf 'Z:%s' "${1//\//\\}"; }
+
+# Shortens long runs of zero bytes at the end of hex dumps, for messages.
+compact() {
+  awk '{ if (match($0, /(00)+$/) && RLENGTH >= 32) {
+           printf "%s<%d zero bytes>\n", substr($0, 1, RSTART - 1), RLENGTH / 2
+         } else print }' <<<"$1" | paste -sd '|'
+}
 
 failures=()
 check() {  # check CONDITION-EXIT-STATUS MESSAGE
@@ -135,7 +148,10 @@ expect_exit_zero() { expect_eq "$exit_code" 0 "exit code"; }
 
 expect_nothing_written() {
   after_dump
-  expect_eq "$after" "$before" "registry key after the run"
+  if [[ $after != "$before" ]]; then
+    failures+=("registry key changed by the run: before [$(compact "$before")], after \
+[$(compact "$after")]")
+  fi
 }
 
 # The model value: REG_SZ, 2048 bytes, the model name and zero bytes, under "SDK[" + OEM + "]".
@@ -148,13 +164,15 @@ expect_model_value() {  # expect_model_value OEM_HEX MODEL_HEX
   local expected
   expected=$( (grep -v "^$name_hex " <<<"$before"; echo "$line") | grep -v '^$' | sort)
   if [[ $after != "$expected" ]]; then
-    failures+=("registry key after the run: expected the model value [$line] beside the key's \
-earlier values, got [$after]")
+    failures+=("registry key after the run: expected [$(compact "$expected")], got \
+[$(compact "$after")]")
   fi
 }
 
 expect_rapi_not_loaded() {
-  if [[ -s $emu_log ]]; then failures+=("rapi.dll was loaded: $(head -c 300 "$emu_log")"); fi
+  if [[ -s $emu_log ]]; then
+    failures+=("rapi.dll was loaded: $(head -n 2 "$emu_log" | paste -sd '|')")
+  fi
 }
 
 expect_report_gone() {
@@ -182,10 +200,17 @@ expect_clean_close() {
   expect_log_count 'refused\|not an open device file' 0 "refused device calls"
 }
 
-readonly probe_create='^CeCreateFile("\\Windows\\KOLTInfo.dll", access=GENERIC_WRITE, share=0x00000001, security=null, disposition=CREATE_ALWAYS, attributes=0x00000080, template=null) -> 0x'
-readonly probe_open='^CeCreateFile("\\Windows\\KOLTInfo.dll", access=GENERIC_READ, share=0x00000001, security=null, disposition=OPEN_EXISTING, attributes=0x00000080, template=null)'
-readonly invoke_call='^CeRapiInvoke("\\Windows\\KOLTInfo.dll", "VuroModelInfo", inputSize=0, input=null, outputSize=set, output=set, stream=null, reserved=0)'
-readonly report_open='^CeCreateFile("koltout.txt", access=GENERIC_READ, share=0x00000001, security=null, disposition=OPEN_EXISTING, attributes=0x00000080, template=null) -> 0x'
+# Log patterns of the calls the program makes, with the exact arguments it must pass.
+create_call() {  # create_call DEVICE_PATH ACCESS DISPOSITION
+  printf '^CeCreateFile("%s", access=%s, share=0x00000001, security=null, ' "$1" "$2"
+  printf 'disposition=%s, attributes=0x00000080, template=null)' "$3"
+}
+readonly probe_path='\\Windows\\KOLTInfo.dll'
+readonly probe_open=$(create_call "$probe_path" GENERIC_READ OPEN_EXISTING)
+readonly probe_create="$(create_call "$probe_path" GENERIC_WRITE CREATE_ALWAYS) -> 0x"
+readonly report_open="$(create_call koltout.txt GENERIC_READ OPEN_EXISTING) -> 0x"
+readonly invoke_call="^CeRapiInvoke(\"$probe_path\", \"VuroModelInfo\", inputSize=0, input=null, \
+outputSize=set, output=set, stream=null, reserved=0)"
 readonly report_delete='^CeDeleteFile("koltout.txt") -> TRUE$'
 
 # The probe found, invoked once, its report read, closed and deleted.
@@ -297,8 +322,10 @@ scenario_probe_damaged() {
   expect_device_probe_is_local_copy
   expect_report_gone
   # First invocation fails on the damaged copy, a forced copy follows, the second one succeeds.
-  expect_eq "$(grep -o '^CeRapiInvoke(.*) -> 0x[0-9A-F]*\|^CeCreateFile("\\Windows\\KOLTInfo.dll", access=GENERIC_[A-Z]*' \
-    "$emu_log" | sed 's/.*-> //; s/.*access=//' | tr '\n' ' ')" \
+  local calls="^CeRapiInvoke(.*) -> 0x[0-9A-F]*\|^CeCreateFile(\"$probe_path\", access=[A-Z_]*"
+  local sequence
+  sequence=$(grep -o "$calls" "$emu_log" | sed 's/.*-> //; s/.*access=//' | tr '\n' ' ')
+  expect_eq "$sequence" \
     "GENERIC_READ 0x800700C1 GENERIC_WRITE 0x00000000 " \
     "probe presence test, invocations and copies in order"
   expect_log_count "$report_open" 1 "report file opens"
@@ -433,6 +460,25 @@ scenario_ja_double_byte_then_vuro() {
 }
 
 # ---------------------------------------------------------------------------------------------
+
+# A Wine server that lingers for a while after its last program keeps the runs of the scenarios,
+# and of the next test, from waiting for a server to shut down and start again (about 2 s each
+# time). It is started only in a prefix that cmake/wine-run.sh has finished creating, before any
+# program, and with no pipe of ours, so that no test waits for its end.
+linger_wine_server() {
+  [[ -n $prefix && -e $prefix/.vuro-prefix-ready ]] || return 1
+  WINEPREFIX=$prefix WINEDEBUG=-all /usr/lib/wine/wineserver64 -p10 </dev/null >/dev/null 2>&1
+  return 0  # a server already running is fine as well
+}
+# Runs a program under Wine with none of our pipes: Wine's own background processes, started
+# with the first program that the server serves, inherit them and could hold them open.
+warm_up() { "${wine_run[@]}" "$regtool" acp </dev/null >/dev/null 2>&1; }
+if ! linger_wine_server; then
+  # The first run creates the prefix; its server is left to end before a lingering one starts.
+  warm_up && [[ -n $prefix ]] && WINEPREFIX=$prefix timeout 30 /usr/lib/wine/wineserver64 -w
+  linger_wine_server
+fi
+warm_up || { echo "cannot run programs under Wine: ${wine_run[*]}" >&2; exit 1; }
 
 passed=0
 failed=0
