@@ -65,6 +65,9 @@ bin_dir=$(realpath -m "$bin_dir")
 readonly exe=$bin_dir/vurodetect.exe
 readonly local_probe=$bin_dir/KOLTInfo.dll
 readonly planted_rapi=$bin_dir/planted/rapi.dll
+for file in "$exe" "$local_probe" "$bin_dir/rapi.dll" "$planted_rapi" "$regtool"; do
+  [[ -f $file ]] || { echo "missing $file: build the Windows preset first" >&2; exit 1; }
+done
 readonly model_record_size=2048
 readonly report_file=koltout.txt
 
@@ -423,12 +426,15 @@ expect_code_page_932() {
 scenario_ja_trail_byte_v() {
   # 0x83 0x56 is one character whose trail byte is "V"; 0x83 0x76 one whose trail byte is "v".
   local oem_hex
-  for oem_hex in 8356"$(hex URO)" 8376"$(hex URO)" 8356"$(hex uro)"; do
+  local first_oem_hex=8356"$(hex URO)"
+  for oem_hex in "$first_oem_hex" 8376"$(hex URO)" 8356"$(hex uro)"; do
     new_case ja_trail_byte_v
     put_probe present
     use_japanese_code_page
-    acp=$(reg acp)
-    expect_code_page_932
+    if [[ $oem_hex == "$first_oem_hex" ]]; then  # once is enough
+      acp=$(reg acp)
+      expect_code_page_932
+    fi
     set_oem_hex "$oem_hex"
     run_program
     expect_exit_zero
