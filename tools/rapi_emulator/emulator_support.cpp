@@ -92,7 +92,9 @@ std::uint32_t ReadChunkLimit() {
   return static_cast<std::uint32_t>(std::strtoul(limit->c_str(), nullptr, 10));
 }
 
-bool HandsOutOutputBlock() { return AnsiEnv("VURO_EMU_OUTPUT_BLOCK").value_or("") == "1"; }
+bool HandsOutOutputBlock() {
+  return AnsiEnv("VURO_EMU_OUTPUT_BLOCK").value_or("") == "1";
+}
 
 std::vector<std::uint8_t> ReportBytes() {
   if (const std::optional<std::string> hex = AnsiEnv("VURO_EMU_REPORT_HEX")) {
@@ -135,8 +137,9 @@ void Log(const std::string& line) {
   if (path.empty()) return;
   const std::string text = line + "\n";
   AcquireSRWLockExclusive(&logLock);
-  const HANDLE file = CreateFileW(path.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                                  nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  const HANDLE file =
+      CreateFileW(path.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                  OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (file != INVALID_HANDLE_VALUE) {
     DWORD written = 0;
     WriteFile(file, text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
@@ -167,7 +170,8 @@ std::string Pointer(const void* pointer) {
 std::string Utf8(const std::wstring& text) {
   if (text.empty()) return std::string();
   const int size = static_cast<int>(text.size());
-  const int needed = WideCharToMultiByte(CP_UTF8, 0, text.data(), size, nullptr, 0, nullptr, nullptr);
+  const int needed =
+      WideCharToMultiByte(CP_UTF8, 0, text.data(), size, nullptr, 0, nullptr, nullptr);
   std::string result(needed > 0 ? needed : 0, '\0');
   if (needed > 0) {
     WideCharToMultiByte(CP_UTF8, 0, text.data(), size, result.data(), needed, nullptr, nullptr);

@@ -59,8 +59,12 @@ struct Session {
 Session session;
 HMODULE selfModule = nullptr;
 
-std::string Flag(bool set) { return set ? "set" : "null"; }
-std::string Bool(BOOL value) { return value ? "TRUE" : "FALSE"; }
+std::string Flag(bool set) {
+  return set ? "set" : "null";
+}
+std::string Bool(BOOL value) {
+  return value ? "TRUE" : "FALSE";
+}
 
 std::string HandleText(HANDLE handle) {
   return handle == INVALID_HANDLE_VALUE ? "INVALID_HANDLE_VALUE" : Pointer(handle);
@@ -74,12 +78,18 @@ std::string AccessText(DWORD access) {
 
 std::string DispositionText(DWORD disposition) {
   switch (disposition) {
-    case CREATE_NEW: return "CREATE_NEW";
-    case CREATE_ALWAYS: return "CREATE_ALWAYS";
-    case OPEN_EXISTING: return "OPEN_EXISTING";
-    case OPEN_ALWAYS: return "OPEN_ALWAYS";
-    case TRUNCATE_EXISTING: return "TRUNCATE_EXISTING";
-    default: return std::to_string(disposition);
+    case CREATE_NEW:
+      return "CREATE_NEW";
+    case CREATE_ALWAYS:
+      return "CREATE_ALWAYS";
+    case OPEN_EXISTING:
+      return "OPEN_EXISTING";
+    case OPEN_ALWAYS:
+      return "OPEN_ALWAYS";
+    case TRUNCATE_EXISTING:
+      return "TRUNCATE_EXISTING";
+    default:
+      return std::to_string(disposition);
   }
 }
 
@@ -170,24 +180,25 @@ bool WriteWholeFile(const std::wstring& path, const std::vector<std::uint8_t>& c
                                   FILE_ATTRIBUTE_NORMAL, nullptr);
   if (file == INVALID_HANDLE_VALUE) return false;
   ::DWORD written = 0;
-  const bool ok = content.empty() || (WriteFile(file, content.data(),
-                                                static_cast<::DWORD>(content.size()), &written,
-                                                nullptr) &&
-                                      written == content.size());
+  const bool ok =
+      content.empty() ||
+      (WriteFile(file, content.data(), static_cast<::DWORD>(content.size()), &written, nullptr) &&
+       written == content.size());
   CloseHandle(file);
   return ok;
 }
 
 // The simulated probe: runs only from a valid probe image at its device path, writes the report
 // and, when asked to, hands out a copy of it as an output block from the local heap.
-HRESULT RunProbe(const WCHAR* dllPath, const WCHAR* functionName, DWORD* outputSize,
-                 BYTE** output, std::string* note) {
+HRESULT RunProbe(const WCHAR* dllPath, const WCHAR* functionName, DWORD* outputSize, BYTE** output,
+                 std::string* note) {
   if (dllPath == nullptr || !rapi_emulator::EqualsIgnoringAsciiCase(dllPath, kProbePath)) {
     *note = "no such library";
     return kModuleNotFound;
   }
   bool found = false;
-  const std::vector<std::uint8_t> image = ReadWholeFile(rapi_emulator::HostPath(kProbePath), &found);
+  const std::vector<std::uint8_t> image =
+      ReadWholeFile(rapi_emulator::HostPath(kProbePath), &found);
   if (!found) {
     *note = "the library is not on the device";
     return kModuleNotFound;
@@ -296,19 +307,22 @@ platform::HRESULT VURO_WINAPI CeRapiUninit() {
   CloseHandle(session.startEvent);
   session.startEvent = nullptr;
   session.started = false;
-  Log("CeRapiUninit() -> " + Hex32(kOk) + "; open device handles: " +
-      std::to_string(session.openFiles.size()));
+  Log("CeRapiUninit() -> " + Hex32(kOk) +
+      "; open device handles: " + std::to_string(session.openFiles.size()));
   return kOk;
 }
 
-platform::HRESULT VURO_WINAPI CeRapiInvoke(const platform::WCHAR* dllPath, const platform::WCHAR* functionName,
-                                 platform::DWORD inputSize, platform::BYTE* input, platform::DWORD* outputSize, platform::BYTE** output,
-                                 platform::IRAPIStream** stream, platform::DWORD reserved) {
-  const std::string call = "CeRapiInvoke(" + Quoted(dllPath) + ", " + Quoted(functionName) +
-                           ", inputSize=" + std::to_string(inputSize) + ", input=" +
-                           Flag(input != nullptr) + ", outputSize=" + Flag(outputSize != nullptr) +
-                           ", output=" + Flag(output != nullptr) + ", stream=" +
-                           Flag(stream != nullptr) + ", reserved=" + std::to_string(reserved) + ")";
+platform::HRESULT VURO_WINAPI CeRapiInvoke(const platform::WCHAR* dllPath,
+                                           const platform::WCHAR* functionName,
+                                           platform::DWORD inputSize, platform::BYTE* input,
+                                           platform::DWORD* outputSize, platform::BYTE** output,
+                                           platform::IRAPIStream** stream,
+                                           platform::DWORD reserved) {
+  const std::string call =
+      "CeRapiInvoke(" + Quoted(dllPath) + ", " + Quoted(functionName) +
+      ", inputSize=" + std::to_string(inputSize) + ", input=" + Flag(input != nullptr) +
+      ", outputSize=" + Flag(outputSize != nullptr) + ", output=" + Flag(output != nullptr) +
+      ", stream=" + Flag(stream != nullptr) + ", reserved=" + std::to_string(reserved) + ")";
   // The Remote API takes over the input block, as it would for a real device.
   if (input != nullptr) LocalFree(input);
   if (outputSize != nullptr) *outputSize = 0;
@@ -324,13 +338,14 @@ platform::HRESULT VURO_WINAPI CeRapiInvoke(const platform::WCHAR* dllPath, const
   return result;
 }
 
-HANDLE VURO_WINAPI CeCreateFile(const platform::WCHAR* fileName, platform::DWORD access, platform::DWORD shareMode,
+HANDLE VURO_WINAPI CeCreateFile(const platform::WCHAR* fileName, platform::DWORD access,
+                                platform::DWORD shareMode,
                                 platform::SECURITY_ATTRIBUTES* securityAttributes,
-                                platform::DWORD creationDisposition, platform::DWORD flagsAndAttributes,
-                                HANDLE templateFile) {
+                                platform::DWORD creationDisposition,
+                                platform::DWORD flagsAndAttributes, HANDLE templateFile) {
   const std::string call = "CeCreateFile(" + Quoted(fileName) + ", access=" + AccessText(access) +
-                           ", share=" + Hex32(shareMode) + ", security=" +
-                           Flag(securityAttributes != nullptr) +
+                           ", share=" + Hex32(shareMode) +
+                           ", security=" + Flag(securityAttributes != nullptr) +
                            ", disposition=" + DispositionText(creationDisposition) +
                            ", attributes=" + Hex32(flagsAndAttributes) +
                            ", template=" + Flag(templateFile != nullptr) + ")";
@@ -355,12 +370,13 @@ HANDLE VURO_WINAPI CeCreateFile(const platform::WCHAR* fileName, platform::DWORD
   return file;
 }
 
-platform::BOOL VURO_WINAPI CeWriteFile(HANDLE file, const void* buffer, platform::DWORD bytesToWrite,
-                             platform::DWORD* bytesWritten, platform::OVERLAPPED* overlapped) {
-  const std::string call = "CeWriteFile(" + HandleText(file) + ", bytesToWrite=" +
-                           std::to_string(bytesToWrite) + ", bytesWritten=" +
-                           Flag(bytesWritten != nullptr) + ", overlapped=" +
-                           Flag(overlapped != nullptr) + ")";
+platform::BOOL VURO_WINAPI CeWriteFile(HANDLE file, const void* buffer,
+                                       platform::DWORD bytesToWrite, platform::DWORD* bytesWritten,
+                                       platform::OVERLAPPED* overlapped) {
+  const std::string call = "CeWriteFile(" + HandleText(file) +
+                           ", bytesToWrite=" + std::to_string(bytesToWrite) +
+                           ", bytesWritten=" + Flag(bytesWritten != nullptr) +
+                           ", overlapped=" + Flag(overlapped != nullptr) + ")";
   if (!DeviceReady(call) || !KnownFile(file, call)) return FALSE;
   if (overlapped != nullptr) {
     Log(call + " -> FALSE: the device has no overlapped I/O");
@@ -374,12 +390,13 @@ platform::BOOL VURO_WINAPI CeWriteFile(HANDLE file, const void* buffer, platform
   return ok;
 }
 
-platform::BOOL VURO_WINAPI CeReadFile(HANDLE file, void* buffer, platform::DWORD bytesToRead, platform::DWORD* bytesRead,
-                            platform::OVERLAPPED* overlapped) {
-  const std::string call = "CeReadFile(" + HandleText(file) + ", bytesToRead=" +
-                           std::to_string(bytesToRead) + ", bytesRead=" +
-                           Flag(bytesRead != nullptr) + ", overlapped=" +
-                           Flag(overlapped != nullptr) + ")";
+platform::BOOL VURO_WINAPI CeReadFile(HANDLE file, void* buffer, platform::DWORD bytesToRead,
+                                      platform::DWORD* bytesRead,
+                                      platform::OVERLAPPED* overlapped) {
+  const std::string call = "CeReadFile(" + HandleText(file) +
+                           ", bytesToRead=" + std::to_string(bytesToRead) +
+                           ", bytesRead=" + Flag(bytesRead != nullptr) +
+                           ", overlapped=" + Flag(overlapped != nullptr) + ")";
   if (!DeviceReady(call) || !KnownFile(file, call)) return FALSE;
   if (overlapped != nullptr) {
     Log(call + " -> FALSE: the device has no overlapped I/O");
@@ -387,7 +404,8 @@ platform::BOOL VURO_WINAPI CeReadFile(HANDLE file, void* buffer, platform::DWORD
     return FALSE;
   }
   const std::uint32_t limit = rapi_emulator::ReadChunkLimit();
-  const platform::DWORD asked = limit != 0 ? std::min<platform::DWORD>(bytesToRead, limit) : bytesToRead;
+  const platform::DWORD asked =
+      limit != 0 ? std::min<platform::DWORD>(bytesToRead, limit) : bytesToRead;
   ::DWORD got = 0;
   const platform::BOOL ok = ReadFile(file, buffer, asked, &got, nullptr);
   if (bytesRead != nullptr) *bytesRead = got;
@@ -396,8 +414,8 @@ platform::BOOL VURO_WINAPI CeReadFile(HANDLE file, void* buffer, platform::DWORD
 }
 
 platform::DWORD VURO_WINAPI CeGetFileSize(HANDLE file, platform::DWORD* fileSizeHigh) {
-  const std::string call = "CeGetFileSize(" + HandleText(file) + ", high=" +
-                           Flag(fileSizeHigh != nullptr) + ")";
+  const std::string call =
+      "CeGetFileSize(" + HandleText(file) + ", high=" + Flag(fileSizeHigh != nullptr) + ")";
   if (!DeviceReady(call) || !KnownFile(file, call)) return kInvalidFileSize;
   ::DWORD high = 0;
   const platform::DWORD size = GetFileSize(file, &high);

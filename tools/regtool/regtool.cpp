@@ -66,9 +66,9 @@ std::optional<DWORD> TypeFromText(const std::string& text) {
   static const struct {
     const char* name;
     DWORD type;
-  } kTypes[] = {{"REG_NONE", REG_NONE},         {"REG_SZ", REG_SZ},
+  } kTypes[] = {{"REG_NONE", REG_NONE},           {"REG_SZ", REG_SZ},
                 {"REG_EXPAND_SZ", REG_EXPAND_SZ}, {"REG_BINARY", REG_BINARY},
-                {"REG_DWORD", REG_DWORD},       {"REG_MULTI_SZ", REG_MULTI_SZ}};
+                {"REG_DWORD", REG_DWORD},         {"REG_MULTI_SZ", REG_MULTI_SZ}};
   for (const auto& entry : kTypes) {
     if (text == entry.name) return entry.type;
   }
@@ -111,8 +111,8 @@ bool DeleteKey() {
 
 bool CreateKey() {
   HKEY key = nullptr;
-  const LONG status = RegCreateKeyExA(HKEY_CURRENT_USER, kKey, 0, nullptr, 0, KEY_WRITE, nullptr,
-                                      &key, nullptr);
+  const LONG status =
+      RegCreateKeyExA(HKEY_CURRENT_USER, kKey, 0, nullptr, 0, KEY_WRITE, nullptr, &key, nullptr);
   if (status != ERROR_SUCCESS) return Fail("create-key", status);
   RegCloseKey(key);
   return true;
@@ -180,8 +180,8 @@ bool Dump() {
   std::vector<char> name(2 * longestName + 2);
   for (DWORD index = 0;; ++index) {
     DWORD nameSize = static_cast<DWORD>(name.size());
-    status = RegEnumValueA(key.get(), index, name.data(), &nameSize, nullptr, nullptr, nullptr,
-                           nullptr);
+    status =
+        RegEnumValueA(key.get(), index, name.data(), &nameSize, nullptr, nullptr, nullptr, nullptr);
     if (status == ERROR_NO_MORE_ITEMS) return true;
     if (status != ERROR_SUCCESS) return Fail("dump", status);
     const std::string valueName(name.data(), nameSize);
@@ -189,11 +189,10 @@ bool Dump() {
     Bytes data;
     status = ReadValue(key.get(), valueName, &type, &data);
     if (status != ERROR_SUCCESS) return Fail("dump", status);
-    std::printf("%s %lu %zu %s\n",
-                ToHex(reinterpret_cast<const unsigned char*>(valueName.data()), valueName.size())
-                    .c_str(),
-                static_cast<unsigned long>(type), data.size(),
-                ToHex(data.data(), data.size()).c_str());
+    std::printf(
+        "%s %lu %zu %s\n",
+        ToHex(reinterpret_cast<const unsigned char*>(valueName.data()), valueName.size()).c_str(),
+        static_cast<unsigned long>(type), data.size(), ToHex(data.data(), data.size()).c_str());
   }
 }
 
