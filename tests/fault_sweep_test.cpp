@@ -143,11 +143,12 @@ class FaultSweep {
   // unless an allocation failure ended the query after the invoke.
   static void CheckReportDeleted(const RunRecord& run, std::size_t failAt,
                                  const std::string& failed) {
-    std::optional<std::size_t> lastDelete;
+    // The deletion that followed the last invoke that did not fail; log size while there is none.
+    std::size_t lastDelete = run.log.size();
     for (std::size_t i = 0; i < run.log.size(); ++i) {
       const sim::Call& call = run.log[i];
       if (call.name != "CeRapiInvoke" || call.result.rfind("-", 0) == 0) continue;
-      lastDelete.reset();
+      lastDelete = run.log.size();
       if (IsAllocation(failed) && failAt > i) continue;
       const std::optional<std::size_t> deleted = run.First("CeDeleteFile", i);
       const std::optional<std::size_t> next = run.First("CeRapiInvoke", i + 1);
@@ -156,10 +157,10 @@ class FaultSweep {
         EXPECT_LT(*deleted, *next);
       }
       EXPECT_EQ(run.log[*deleted].args.at(0), "koltout.txt");
-      lastDelete = deleted;
+      lastDelete = *deleted;
     }
     // A deletion that succeeded after the last invoke leaves no report behind.
-    if (lastDelete && run.log[*lastDelete].result == "1") {
+    if (lastDelete < run.log.size() && run.log[lastDelete].result == "1") {
       EXPECT_EQ(sim::GetDeviceFile(kReportFile), std::nullopt);
     }
   }
