@@ -341,7 +341,8 @@ scenario_probe_damaged() {
 expect_unconfirmed_start() {
   expect_exit_zero
   expect_nothing_written
-  if ((elapsed_ms < 1500 || elapsed_ms > 15000)); then
+  # Wine itself can take seconds to start on a busy machine: the upper bound only catches a hang.
+  if ((elapsed_ms < 1500 || elapsed_ms > 30000)); then
     failures+=("the run took $elapsed_ms ms; expected about 2000 ms")
   fi
   expect_log_count '^CeRapiInitEx(.*) -> 0x00000000' 1 "starts"
