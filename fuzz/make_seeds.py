@@ -15,7 +15,7 @@ SJIS_PX = b"\x82\x90\x82\x98"
 REPORTS = {
     "conforming": OPEN + ABC + SEP + NUM + CLOSE,
     "trailing_text": OPEN + ABC + SEP + NUM + CLOSE + b"\r\n",
-    "no_serial_part": OPEN + ABC + b"</Model>",
+    "no_serial_section": OPEN + ABC + b"</Model>",
     "broken_separator": OPEN + ABC + b"</Model>\r\n<Serial_Num>" + NUM + CLOSE,
     "no_opening": ABC + SEP + NUM + CLOSE,
     "text_before_opening": b"xy" + OPEN + ABC + SEP + NUM + CLOSE,
