@@ -35,7 +35,7 @@ class DeviceConnection {
   int QueryModel(AnsiText& model, int force, int attempt);
 
   // Takes the model name and the serial number out of a report text. 1 when `model` is not empty.
-  // Raises nothing.
+  // The parse itself raises nothing; copying a text into the by-value argument can.
   static int ParseReport(AnsiText text, AnsiText& model, AnsiText& serial);
 
   // Reads the synchronization service's DeviceOemInfo value into `oemText`. 1 when read; the text

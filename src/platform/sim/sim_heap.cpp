@@ -48,8 +48,9 @@ struct BlockRegistry {
     const auto it = live.find(memory);
     std::memset(memory, kReleasedFill, it->second.size);
     live.erase(it);
-    std::free(memory);
+    // Recorded before the block goes, so that the address is never used after it is freed.
     released.insert(memory);
+    std::free(memory);
   }
 
   std::size_t LiveCount() const {
